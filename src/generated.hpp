@@ -63,13 +63,15 @@ constexpr std::uint32_t slot_of(const KeyHash& h, std::span<const Displacement> 
 // Each entry's key is its rule's `tld`.
 class RuleMap {
 public:
+    // `max_key_length` bounds the keys, so that a longer text misses unhashed.
     constexpr RuleMap(std::uint64_t seed, std::span<const Displacement> displacements,
-                      std::span<const types::TldRule> rules) noexcept
-        : seed_(seed), displacements_(displacements), rules_(rules) {}
+                      std::span<const types::TldRule> rules,
+                      std::size_t max_key_length = static_cast<std::size_t>(-1)) noexcept
+        : seed_(seed), displacements_(displacements), rules_(rules), max_key_length_(max_key_length) {}
 
     // The rule whose key equals `key` byte for byte, or nullptr. Never allocates.
     const types::TldRule* get_entry(std::string_view key) const noexcept {
-        if (rules_.empty()) return nullptr;
+        if (rules_.empty() || key.size() > max_key_length_) return nullptr;
         const auto slot = slot_of(key_hash(key, seed_), displacements_, static_cast<std::uint32_t>(rules_.size()));
         const types::TldRule& rule = rules_[slot];
         return rule.tld == key ? &rule : nullptr;
@@ -87,6 +89,7 @@ private:
     std::uint64_t seed_;
     std::span<const Displacement> displacements_;
     std::span<const types::TldRule> rules_;
+    std::size_t max_key_length_;
 };
 
 extern const RuleMap TLD_RULES;

@@ -71,3 +71,23 @@ struct CheckResult {
 };
 
 }  // namespace korvel::types
+
+// --- Sources as an ordered map ----------------------------------------------
+// Used by the Python layer for TldInfo.sources; here so that it is testable
+// without an interpreter.
+#include <map>
+
+namespace korvel::types {
+
+// std::string orders by unsigned bytes, so keys ascend by code point.
+using SourceMap = std::map<std::string, std::string>;
+
+// The (field, reference) pairs as a map ascending by key. Of pairs with equal
+// keys the later one wins. The texts are moved, not copied.
+inline SourceMap sources_map(std::vector<std::pair<std::string, std::string>> pairs) {
+    SourceMap map;
+    for (auto& [field, reference] : pairs) map.insert_or_assign(std::move(field), std::move(reference));
+    return map;
+}
+
+}  // namespace korvel::types

@@ -1,0 +1,472 @@
+#include "registry.hpp"
+
+#include <unicode/uidna.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <stdexcept>
+
+#include "checker.hpp"
+#include "generated.hpp"
+
+namespace korvel::registry {
+
+using types::Charset;
+using types::CheckResult;
+using types::CheckStatus;
+using types::ClosedReason;
+using types::LengthBasis;
+using types::Registerable;
+using types::TldRule;
+
+namespace {
+
+// --- small text helpers -----------------------------------------------------
+
+constexpr char ascii_lower(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Lowers 'A' to 'Z' in place; tells whether any byte is outside ASCII.
+bool lower_ascii_in_place(std::string& text) noexcept {
+    unsigned char seen = 0;
+    for (char& c : text) {
+        c = ascii_lower(c);
+        seen |= static_cast<unsigned char>(c);
+    }
+    return (seen & 0x80) != 0;
+}
+
+bool has_non_ascii(std::string_view text) noexcept {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    return false;
+}
+
+std::string concat(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (std::string_view part : parts) size += part.size();
+    std::string out;
+    out.reserve(size);
+    for (std::string_view part : parts) out.append(part);
+    return out;
+}
+
+CheckResult single(CheckStatus status, std::string reason) {
+    CheckResult result{status, {}};
+    result.reasons.push_back(std::move(reason));
+    return result;
+}
+
+// Decodes the code point at text[i] and moves i past it. A malformed sequence
+// yields U+FFFD and one byte, so every byte is consumed exactly once.
+char32_t next_code_point(std::string_view text, std::size_t& i) noexcept {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b0 = byte(i);
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    std::size_t length = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4, cp = b0 & 0x07, min = 0x10000;
+    }
+    if (length == 0 || text.size() - i < length) {
+        ++i;
+        return U'\uFFFD';
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char b = byte(i + k);
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return U'\uFFFD';
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return U'\uFFFD';
+    }
+    i += length;
+    return cp;
+}
+
+std::size_t code_point_count(std::string_view text) noexcept {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++count) next_code_point(text, i);
+    return count;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Upper-case hexadecimal, at least four digits.
+std::string code_point_hex(char32_t cp) {
+    constexpr char digits[] = "0123456789ABCDEF";
+    char buffer[8];
+    std::size_t n = 0;
+    do {
+        buffer[n++] = digits[cp & 0xF];
+        cp >>= 4;
+    } while (cp != 0);
+    while (n < 4) buffer[n++] = '0';
+    std::string out;
+    out.reserve(n);
+    while (n > 0) out.push_back(buffer[--n]);
+    return out;
+}
+
+bool contains_code_point(std::string_view text, char32_t wanted) noexcept {
+    for (std::size_t i = 0; i < text.size();)
+        if (next_code_point(text, i) == wanted) return true;
+    return false;
+}
+
+constexpr bool is_ldh(char32_t c) noexcept {
+    return c == U'-' || (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+}
+
+// --- White_Space ----------------------------------------------------------------
+
+// Length of the White_Space character that the bytes [p, p + n) begin with, or 0.
+std::size_t white_space_at_start(const unsigned char* p, std::size_t n) noexcept {
+    if (n == 0) return 0;
+    if ((p[0] >= 0x09 && p[0] <= 0x0D) || p[0] == 0x20) return 1;
+    if (p[0] < 0xC2 || p[0] > 0xE3) return 0;  // the common case: no multi-byte white space
+    if (p[0] == 0xC2) return n >= 2 && (p[1] == 0x85 || p[1] == 0xA0) ? 2 : 0;  // U+0085, U+00A0
+    if (n < 3) return 0;
+    bool match = false;
+    if (p[0] == 0xE1) match = p[1] == 0x9A && p[2] == 0x80;  // U+1680
+    if (p[0] == 0xE2 && p[1] == 0x80)                        // U+2000-200A, 2028, 2029, 202F
+        match = (p[2] >= 0x80 && p[2] <= 0x8A) || p[2] == 0xA8 || p[2] == 0xA9 || p[2] == 0xAF;
+    if (p[0] == 0xE2 && p[1] == 0x81) match = p[2] == 0x9F;  // U+205F
+    if (p[0] == 0xE3) match = p[1] == 0x80 && p[2] == 0x80;  // U+3000
+    return match ? 3 : 0;
+}
+
+// Length of the White_Space character that the bytes [p, p + n) end with, or 0.
+std::size_t white_space_at_end(const unsigned char* p, std::size_t n) noexcept {
+    if (n == 0) return 0;
+    if (p[n - 1] < 0x80) return white_space_at_start(p + n - 1, 1);
+    // A UTF-8 sequence starts at the byte that is not a continuation byte.
+    for (std::size_t length = 2; length <= 3 && length <= n; ++length)
+        if (white_space_at_start(p + n - length, length) == length) return length;
+    return 0;
+}
+
+// --- IDNA -----------------------------------------------------------------------
+
+constexpr std::uint32_t idna_options =
+    UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ;
+
+// Hyphen and length findings: the syntax stage judges those itself.
+constexpr std::uint32_t tolerated_idna_errors =
+    UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG | UIDNA_ERROR_DOMAIN_NAME_TOO_LONG |
+    UIDNA_ERROR_LEADING_HYPHEN | UIDNA_ERROR_TRAILING_HYPHEN | UIDNA_ERROR_HYPHEN_3_4;
+
+constexpr std::size_t icu_max_length = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+
+// One converter for the process, made on first use. A UTS #46 instance is
+// immutable and safe to share between threads; it is never closed.
+const UIDNA* converter() {
+    static const UIDNA* const instance = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UIDNA* idna = uidna_openUTS46(idna_options, &status);
+        if (U_FAILURE(status) || idna == nullptr)
+            throw std::runtime_error(std::string("cannot create the IDNA converter: ") + u_errorName(status));
+        return idna;
+    }();
+    return instance;
+}
+
+using IcuConvert = int32_t (*)(const UIDNA*, const char*, int32_t, char*, int32_t, UIDNAInfo*, UErrorCode*);
+
+// Runs one ICU conversion of `input` into `out`, growing `out` by ICU's
+// overflow protocol. `out` is resized to the result. Returns the error bits,
+// or nothing when ICU itself refused the call.
+std::optional<std::uint32_t> run_icu(IcuConvert convert, std::string_view input, std::string& out) {
+    if (input.size() > icu_max_length) return std::nullopt;
+    const UIDNA* idna = converter();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UIDNAInfo info = UIDNA_INFO_INITIALIZER;
+        UErrorCode status = U_ZERO_ERROR;
+        const std::size_t capacity = std::min(out.size(), icu_max_length);
+        const int32_t length = convert(idna, input.data(), static_cast<int32_t>(input.size()), out.data(),
+                                       static_cast<int32_t>(capacity), &info, &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            // A length ICU cannot represent either: treat as a failed conversion.
+            if (length <= 0 || static_cast<std::size_t>(length) >= icu_max_length) return std::nullopt;
+            out.resize(static_cast<std::size_t>(length));
+            continue;
+        }
+        if (U_FAILURE(status) || length < 0 || static_cast<std::size_t>(length) > capacity) return std::nullopt;
+        out.resize(static_cast<std::size_t>(length));
+        return info.errors;
+    }
+    return std::nullopt;
+}
+
+// Whether a label of `ascii` is an A-label that decodes to a text beginning
+// with "xn--". UTS #46 refuses such a label; some ICU versions only flag it as
+// a hyphen finding, so it is looked for here.
+bool has_nested_ace_label(std::string_view ascii) {
+    std::string decoded;
+    for (std::size_t start = 0; start <= ascii.size();) {
+        std::size_t end = ascii.find('.', start);
+        if (end == std::string_view::npos) end = ascii.size();
+        const std::string_view label = ascii.substr(start, end - start);
+        if (label.starts_with("xn--")) {
+            decoded.resize(label.size() * 4 + 16);
+            if (!run_icu(uidna_labelToUnicodeUTF8, label, decoded)) return true;
+            if (decoded.starts_with("xn--")) return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+std::optional<std::string> convert_to_ascii(std::string_view text, bool non_ascii) {
+    if (text.size() > icu_max_length) return std::nullopt;
+    std::string ascii;
+    // An ASCII text converts to itself; internationalised labels grow into
+    // "xn--" labels. Larger results take a second call.
+    std::size_t guess = text.size();
+    if (non_ascii) guess = std::min<std::size_t>(text.size() * 2 + 16, std::max<std::size_t>(text.size(), 4096));
+    ascii.resize(guess);
+    ascii.resize(ascii.capacity());  // the whole small-string buffer is usable
+    const std::optional<std::uint32_t> errors = run_icu(uidna_nameToASCII_UTF8, text, ascii);
+    if (!errors || (*errors & ~tolerated_idna_errors) != 0) return std::nullopt;
+    lower_ascii_in_place(ascii);
+    if ((*errors & UIDNA_ERROR_HYPHEN_3_4) != 0 && has_nested_ace_label(ascii)) return std::nullopt;
+    return ascii;
+}
+
+// --- messages -------------------------------------------------------------------
+
+constexpr std::string_view em_dash = "\u2014";
+
+std::string_view last_label(std::string_view name) noexcept {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? name : name.substr(dot + 1);
+}
+
+}  // namespace
+
+// --- the check ------------------------------------------------------------------
+
+std::string_view trim_white_space(std::string_view text) noexcept {
+    const auto bytes = [&] { return reinterpret_cast<const unsigned char*>(text.data()); };
+    while (const std::size_t length = white_space_at_start(bytes(), text.size())) text.remove_prefix(length);
+    while (const std::size_t length = white_space_at_end(bytes(), text.size())) text.remove_suffix(length);
+    return text;
+}
+
+std::optional<std::string> to_ascii(std::string_view text) {
+    if (text.size() > icu_max_length) return std::nullopt;
+    return convert_to_ascii(text, has_non_ascii(text));
+}
+
+CheckResult Registry::check(std::string_view domain) const {
+    std::string_view text = trim_white_space(domain);
+    while (!text.empty() && text.back() == '.') text.remove_suffix(1);
+    if (text.empty()) return single(CheckStatus::No, "DNS syntax: empty domain");
+    // The converter takes 32-bit lengths; a longer text cannot be converted,
+    // which is decided before it is copied.
+    if (text.size() > icu_max_length) return single(CheckStatus::No, "DNS syntax: invalid IDNA input");
+
+    std::string lowered(text);
+    const bool non_ascii = lower_ascii_in_place(lowered);
+
+    const std::optional<std::string> converted = convert_to_ascii(lowered, non_ascii);
+    if (!converted) return single(CheckStatus::No, "DNS syntax: invalid IDNA input");
+    const std::string_view name = *converted;
+
+    if (std::optional<std::string> message = checker::validate_ascii_domain(name))
+        return single(CheckStatus::No, std::move(*message));
+
+    // The matcher is a pure function of the name: one answer serves both the
+    // suffix and the registrable domain.
+    const std::size_t suffix_length = generated::public_suffix(name).length;
+    if (suffix_length == 0 || suffix_length > name.size())
+        return single(CheckStatus::Unknown, concat({"No data available for TLD '", last_label(name), "'"}));
+    const std::string_view suffix = name.substr(name.size() - suffix_length);
+
+    if (name.size() < suffix_length + 2)
+        return single(CheckStatus::No, concat({"no registrable label found ", em_dash, " '", suffix,
+                                               "' is a TLD, not a domain"}));
+    const std::size_t dot = name.size() - suffix_length - 1;  // the '.' in front of the suffix
+    const std::size_t before = name.rfind('.', dot - 1);
+    const std::size_t label_start = before == std::string_view::npos ? 0 : before + 1;
+    const std::string_view registrable = name.substr(label_start);
+
+    if (label_start != 0)
+        return single(CheckStatus::No, concat({"'", name, "' is a subdomain of '", registrable, "' ", em_dash,
+                                               " retry with '", registrable, "'"}));
+
+    const TldRule* rule = generated::TLD_RULES.get_entry(suffix);
+    if (rule == nullptr)
+        return single(CheckStatus::Unknown, concat({"No data available for TLD '", suffix, "'"}));
+    return apply_rule(name, suffix, lowered, *rule);
+}
+
+CheckResult apply_rule(std::string_view ascii_name, std::string_view suffix, std::string_view lowered_input,
+                       const TldRule& rule) {
+    const std::string_view label = registrable_label(ascii_name, suffix);
+    const std::string_view input_label = lowered_input.substr(0, lowered_input.find('.'));
+
+    CheckResult result{CheckStatus::Yes, {}};
+    result.reasons.reserve(4);
+    result.reasons.emplace_back("DNS syntax: ok");
+    // Every refusal below replaces the gathered reasons with its own message.
+    const auto refuse = [&result](CheckStatus status, std::string reason) {
+        result.status = status;
+        result.reasons.clear();
+        result.reasons.push_back(std::move(reason));
+        return std::move(result);
+    };
+
+    if (rule.charset == Charset::Idn) {
+        if (!rule.idn_chars.empty() && !idn_characters_allowed(input_label, rule.idn_chars)) {
+            if (const std::optional<char32_t> c = first_disallowed_idn_character(input_label, rule.idn_chars)) {
+                std::string character;
+                append_utf8(character, *c);
+                return refuse(CheckStatus::No,
+                              concat({"TLD rule: character '", character, "' (U+", code_point_hex(*c),
+                                      ") is not allowed under .", rule.tld, " (allowed IDN characters: ",
+                                      rule.idn_chars, ")"}));
+            }
+        }
+        result.reasons.emplace_back("TLD rule: IDN characters ok");
+    } else if (label.starts_with("xn--") || has_non_ascii(input_label)) {
+        return refuse(CheckStatus::No,
+                      concat({"TLD rule: .", rule.tld, " does not support IDN (charset is ASCII only)"}));
+    }
+
+    const std::size_t n = rule.length_basis == LengthBasis::Unicode ? code_point_count(input_label) : label.size();
+    const std::string min = std::to_string(rule.min_length);
+    const std::string max = std::to_string(rule.max_length);
+    if (n < rule.min_length)
+        return refuse(CheckStatus::No, concat({"TLD rule: label too short (min ", min, ", got ", std::to_string(n),
+                                               ") under .", rule.tld}));
+    if (n > rule.max_length)
+        return refuse(CheckStatus::No, concat({"TLD rule: label too long (max ", max, ", got ", std::to_string(n),
+                                               ") under .", rule.tld}));
+    result.reasons.push_back(concat({"TLD rule: label length ok (", min, "-", max, ")"}));
+
+    if (label_is_banned(label, rule.banned))
+        return refuse(CheckStatus::No, concat({"TLD rule: label '", label, "' is banned under .", rule.tld}));
+    result.reasons.emplace_back("TLD rule: label not in banned list");
+
+    switch (rule.registerable) {
+        case Registerable::Restricted: return refuse(CheckStatus::Restricted, restricted_reason(rule));
+        case Registerable::No: return refuse(CheckStatus::No, closed_reason(rule));
+        case Registerable::Yes: break;
+    }
+    return result;
+}
+
+// --- label predicates -----------------------------------------------------------
+
+std::string_view registrable_label(std::string_view domain, std::string_view suffix) noexcept {
+    if (domain.size() > suffix.size() && domain.ends_with(suffix) &&
+        domain[domain.size() - suffix.size() - 1] == '.')
+        return domain.substr(0, domain.size() - suffix.size() - 1);
+    return domain;
+}
+
+bool idn_characters_allowed(std::string_view label, std::string_view allowed) noexcept {
+    for (std::size_t i = 0; i < label.size();) {
+        const char32_t c = next_code_point(label, i);
+        if (!is_ldh(c) && !contains_code_point(allowed, c)) return false;
+    }
+    return true;
+}
+
+std::optional<char32_t> first_disallowed_idn_character(std::string_view label, std::string_view allowed) noexcept {
+    for (std::size_t i = 0; i < label.size();) {
+        const char32_t c = next_code_point(label, i);
+        if (c >= 0x80 && !contains_code_point(allowed, c)) return c;
+    }
+    return std::nullopt;
+}
+
+bool label_is_banned(std::string_view label, std::span<const std::string_view> banned) noexcept {
+    for (std::string_view entry : banned) {
+        if (entry.size() != label.size()) continue;
+        bool equal = true;
+        for (std::size_t i = 0; i < label.size() && equal; ++i)
+            equal = ascii_lower(label[i]) == ascii_lower(entry[i]);
+        if (equal) return true;
+    }
+    return false;
+}
+
+// --- closed and restricted reasons -----------------------------------------------
+
+std::string closed_reason(const TldRule& rule) {
+    if (rule.note) return concat({"TLD rule: ", *rule.note});
+    if (!rule.reason) return concat({"TLD rule: .", rule.tld, " is not open for registration"});
+    switch (*rule.reason) {
+        case ClosedReason::BrandTld:
+            return concat({"TLD rule: .", rule.tld, " is a brand TLD (ICANN Spec 13), not open for registration"});
+        case ClosedReason::Infrastructure:
+            return concat({"TLD rule: .", rule.tld, " is an infrastructure TLD, not open for registration"});
+        case ClosedReason::Government:
+            return concat({"TLD rule: .", rule.tld, " is a government TLD, not open for public registration"});
+        case ClosedReason::Retired:
+            return concat({"TLD rule: .", rule.tld, " is a retired TLD, not open for registration"});
+    }
+    return concat({"TLD rule: .", rule.tld, " is not open for registration"});
+}
+
+std::string restricted_reason(const TldRule& rule) {
+    if (rule.note) return concat({"TLD rule: ", *rule.note});
+    if (rule.restrictions.empty()) return concat({"TLD rule: .", rule.tld, " requires eligibility"});
+    std::string message = concat({"TLD rule: .", rule.tld, " requires eligibility ("});
+    for (std::size_t i = 0; i < rule.restrictions.size(); ++i) {
+        if (i != 0) message.append(", ");
+        message.append(rule.restrictions[i]);
+    }
+    message.push_back(')');
+    return message;
+}
+
+// --- the rule query -------------------------------------------------------------
+
+const TldRule* Registry::tld_info(std::string_view tld) const {
+    std::string_view text = trim_white_space(tld);
+    while (!text.empty() && text.front() == '.') text.remove_prefix(1);
+    bool upper = false;
+    for (char c : text) upper |= (c >= 'A' && c <= 'Z');
+    // Lowering a text without capitals changes nothing: no copy then.
+    if (!upper) return generated::TLD_RULES.get_entry(text);
+    std::string lowered(text);
+    lower_ascii_in_place(lowered);
+    return generated::TLD_RULES.get_entry(lowered);
+}
+
+}  // namespace korvel::registry
