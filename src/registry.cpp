@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <limits>
 #include <stdexcept>
+#include <vector>
 
 #include "checker.hpp"
 #include "generated.hpp"
@@ -249,16 +250,89 @@ bool has_nested_ace_label(std::string_view ascii) {
     return false;
 }
 
+// ICU's conversion time grows with the product of a text's length and its
+// number of labels, so a long text is converted in pieces split at full stops
+// (each of the four that the conversion maps to '.'). Every finding but one is
+// a label's own; the bidi rule spans the name: it fails when some label is
+// right-to-left and some label breaks the rule. Two more conversions of each
+// piece, each behind a label that settles one half of that, put it back
+// together: "1a" breaks the rule without being right-to-left, "\u05d0" is
+// right-to-left without breaking it.
+constexpr std::size_t piece_bytes = 4096;
+
+std::size_t full_stop_at(std::string_view text, std::size_t i) noexcept {
+    if (text[i] == '.') return 1;
+    const std::string_view rest = text.substr(i);
+    for (std::string_view stop : {"\u3002", "\uFF0E", "\uFF61"})
+        if (rest.starts_with(stop)) return stop.size();
+    return 0;
+}
+
+std::vector<std::string_view> split_into_pieces(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    for (std::size_t i = piece_bytes; i < text.size(); ++i) {
+        if (const std::size_t stop = full_stop_at(text, i)) {
+            pieces.push_back(text.substr(start, i - start));
+            start = i + stop;
+            i = start + piece_bytes - 1;
+        }
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+std::optional<std::uint32_t> convert_piece(std::string_view piece, std::string& out) {
+    out.resize(piece.size() * 2 + 16);
+    return run_icu(uidna_nameToASCII_UTF8, piece, out);
+}
+
+// Whether the conversion of `prefix` + `piece` reports a broken bidi rule.
+bool bidi_fails_behind(std::string_view prefix, std::string_view piece, std::string& scratch) {
+    std::string text;
+    text.reserve(prefix.size() + piece.size());
+    text.append(prefix).append(piece);
+    const std::optional<std::uint32_t> errors = convert_piece(text, scratch);
+    return !errors || (*errors & UIDNA_ERROR_BIDI) != 0;
+}
+
+std::optional<std::uint32_t> convert_in_pieces(std::string_view text, std::string& ascii) {
+    const std::vector<std::string_view> pieces = split_into_pieces(text);
+    std::uint32_t errors = 0;
+    std::string converted;
+    ascii.clear();
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::optional<std::uint32_t> piece_errors = convert_piece(pieces[i], converted);
+        if (!piece_errors) return std::nullopt;
+        errors |= *piece_errors;
+        if (i != 0) ascii.push_back('.');
+        ascii.append(converted);
+    }
+    if ((errors & ~tolerated_idna_errors) != 0 || pieces.size() == 1) return errors;
+    bool right_to_left = false;
+    for (std::string_view piece : pieces)
+        if ((right_to_left = bidi_fails_behind("1a.", piece, converted))) break;
+    if (right_to_left)
+        for (std::string_view piece : pieces)
+            if (bidi_fails_behind("\u05d0.", piece, converted)) return errors | UIDNA_ERROR_BIDI;
+    return errors;
+}
+
 std::optional<std::string> convert_to_ascii(std::string_view text, bool non_ascii) {
     if (text.size() > icu_max_length) return std::nullopt;
     std::string ascii;
-    // An ASCII text converts to itself; internationalised labels grow into
-    // "xn--" labels. Larger results take a second call.
-    std::size_t guess = text.size();
-    if (non_ascii) guess = std::min<std::size_t>(text.size() * 2 + 16, std::max<std::size_t>(text.size(), 4096));
-    ascii.resize(guess);
-    ascii.resize(ascii.capacity());  // the whole small-string buffer is usable
-    const std::optional<std::uint32_t> errors = run_icu(uidna_nameToASCII_UTF8, text, ascii);
+    std::optional<std::uint32_t> errors;
+    if (non_ascii && text.size() > piece_bytes) {
+        errors = convert_in_pieces(text, ascii);
+    } else {
+        // An ASCII text converts to itself; internationalised labels grow into
+        // "xn--" labels. Larger results take a second call.
+        std::size_t guess = text.size();
+        if (non_ascii) guess = std::min<std::size_t>(text.size() * 2 + 16, std::max<std::size_t>(text.size(), 4096));
+        ascii.resize(guess);
+        ascii.resize(ascii.capacity());  // the whole small-string buffer is usable
+        errors = run_icu(uidna_nameToASCII_UTF8, text, ascii);
+    }
     if (!errors || (*errors & ~tolerated_idna_errors) != 0) return std::nullopt;
     lower_ascii_in_place(ascii);
     if ((*errors & UIDNA_ERROR_HYPHEN_3_4) != 0 && has_nested_ace_label(ascii)) return std::nullopt;

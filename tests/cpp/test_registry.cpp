@@ -173,6 +173,34 @@ TEST(Check, LongTextsAreConvertedWhole) {
     EXPECT_EQ(registry.check(std::string(10000, 'a')).reasons, Reasons{too_long});
 }
 
+// Long texts are converted piece by piece; the result must be that of the
+// whole text, the bidi rule (which spans every label) included.
+TEST(Check, LongTextsConvertAsAWhole) {
+    std::string middle;
+    for (int i = 0; i < 3000; ++i) middle += "a.";
+    std::string umlauts, expected;
+    for (int i = 0; i < 3000; ++i) umlauts += i % 2 ? "\u00e4." : "\u00e4\u3002", expected += "xn--4ca.";
+    EXPECT_EQ(to_ascii(umlauts + "com"), expected + "com");
+
+    struct Case {
+        std::string name;
+        std::string input;
+        bool converts;
+    };
+    const std::vector<Case> cases = {
+        {"left-to-right only, digit first", "\u00e4." + middle + "1com", true},
+        {"right-to-left first, digit-first label last", "\u05d0." + middle + "1com", false},
+        {"digit-first label first, right-to-left last", "1com." + middle + "\u05d0", false},
+        {"right-to-left as an A-label", "xn--4db." + middle + "\u00e4.1com", false},
+        {"right-to-left, every label fine", "\u05d0." + middle + "\u05d1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(to_ascii(c.input).has_value(), c.converts);
+    }
+    EXPECT_EQ(to_ascii("\u05d0.1com"), std::nullopt);  // the same rule on a short name
+}
+
 // A text longer than the converter's 32-bit lengths is refused, not truncated.
 // The pages are mapped but never touched beyond both ends, so this costs no memory.
 TEST(Check, TextBeyondThirtyTwoBitLengthsIsRefused) {
