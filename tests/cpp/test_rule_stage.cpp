@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "registry.hpp"
+#include "default_rule.hpp"
 
 namespace {
 
@@ -32,23 +33,8 @@ constexpr std::string_view one_restriction[] = {"resident"};
 constexpr std::string_view two_restrictions[] = {"resident", "local presence"};
 constexpr std::string_view banned_shop[] = {"other", "SHOP"};
 
-TldRule rule_for(std::string_view tld) {
-    return TldRule{.tld = tld,
-                   .registerable = Registerable::Yes,
-                   .reason = std::nullopt,
-                   .note = std::nullopt,
-                   .restrictions = {},
-                   .min_length = 1,
-                   .max_length = 63,
-                   .length_basis = LengthBasis::Ascii,
-                   .banned = {},
-                   .charset = Charset::Ascii,
-                   .idn_chars = "",
-                   .sources = {}};
-}
-
 struct Rule {
-    TldRule rule = rule_for("example");
+    TldRule rule = default_rule("example");
     Rule& idn(std::string_view chars) { return rule.charset = Charset::Idn, rule.idn_chars = chars, *this; }
     Rule& unicode() { return rule.length_basis = LengthBasis::Unicode, *this; }
     Rule& lengths(std::uint8_t min, std::uint8_t max) { return rule.min_length = min, rule.max_length = max, *this; }

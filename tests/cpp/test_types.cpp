@@ -6,6 +6,7 @@
 
 #include "generated.hpp"
 #include "types.hpp"
+#include "default_rule.hpp"
 
 namespace {
 
@@ -18,21 +19,6 @@ std::vector<std::string> fields_of(const Pairs& sources) {
     std::vector<std::string> fields;
     for (const auto& [field, url] : sources) fields.push_back(field);
     return fields;
-}
-
-TldRule bare_rule(std::string_view tld) {
-    return TldRule{.tld = tld,
-                   .registerable = Registerable::Yes,
-                   .reason = std::nullopt,
-                   .note = std::nullopt,
-                   .restrictions = {},
-                   .min_length = 1,
-                   .max_length = 63,
-                   .length_basis = LengthBasis::Ascii,
-                   .banned = {},
-                   .charset = Charset::Ascii,
-                   .idn_chars = "",
-                   .sources = {}};
 }
 
 TEST(EnumerationText, EveryValueHasItsText) {
@@ -50,7 +36,7 @@ TEST(EnumerationText, EveryValueHasItsText) {
 }
 
 TEST(RuleSummary, AbsentReasonAndNoteStayAbsentAndEmptyListsStayEmpty) {
-    const TldRuleSummary summary = TldRuleSummary::from(bare_rule("example"));
+    const TldRuleSummary summary = TldRuleSummary::from(default_rule("example"));
     EXPECT_FALSE(summary.reason.has_value());
     EXPECT_FALSE(summary.note.has_value());
     EXPECT_TRUE(summary.restrictions.empty());
@@ -64,7 +50,7 @@ TEST(RuleSummary, AbsentReasonAndNoteStayAbsentAndEmptyListsStayEmpty) {
 }
 
 TEST(RuleSummary, AnEmptyNoteIsPresent) {
-    TldRule rule = bare_rule("example");
+    TldRule rule = default_rule("example");
     rule.note = "";
     const TldRuleSummary summary = TldRuleSummary::from(rule);
     ASSERT_TRUE(summary.note.has_value());
@@ -76,7 +62,7 @@ TEST(RuleSummary, CopiesEveryFieldExactlyAndInOrder) {
     static constexpr std::string_view banned[] = {"Shop", "ZA"};
     static constexpr SourcePair sources[] = {{"banned", "https://a.example/B"}, {"charset", "https://c.example/"},
                                              {"registerable", "https://r.example/"}};
-    TldRule rule = bare_rule("Ünïcode.example");
+    TldRule rule = default_rule("Ünïcode.example");
     rule.registerable = Registerable::Restricted;
     rule.reason = ClosedReason::Retired;
     rule.note = " A note, kept as written. ";
@@ -112,7 +98,7 @@ TEST(RuleSummary, EachClosedReasonHasItsText) {
                                                           {ClosedReason::Government, "government"},
                                                           {ClosedReason::Retired, "retired"}};
     for (const auto& [reason, expected] : cases) {
-        TldRule rule = bare_rule("example");
+        TldRule rule = default_rule("example");
         rule.registerable = Registerable::No;
         rule.reason = reason;
         EXPECT_EQ(TldRuleSummary::from(rule).reason, expected);
@@ -126,7 +112,7 @@ TEST(RuleSummary, OutlivesItsRule) {
     {
         std::string tld = "temporary.example";
         std::string note = "gone soon";
-        TldRule rule = bare_rule(tld);
+        TldRule rule = default_rule(tld);
         rule.note = note;
         summary = TldRuleSummary::from(rule);
         tld.assign(tld.size(), 'x');
