@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,14 +71,9 @@ struct CheckResult {
     std::vector<std::string> reasons;  // never empty; exactly one unless status is Yes
 };
 
-}  // namespace korvel::types
-
 // --- Sources as an ordered map ----------------------------------------------
 // Used by the Python layer for TldInfo.sources; here so that it is testable
 // without an interpreter.
-#include <map>
-
-namespace korvel::types {
 
 // std::string orders by unsigned bytes, so keys ascend by code point.
 using SourceMap = std::map<std::string, std::string>;
