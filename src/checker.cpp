@@ -18,7 +18,7 @@ constexpr bool is_label_byte(char c) noexcept {
 std::optional<std::string> validate_ascii_domain(std::string_view name) {
     if (name.empty()) return "DNS syntax: empty domain";
     // Before any label test, so an over-long text reports its length whatever it holds.
-    if (name.size() > max_domain_length) return "DNS syntax: domain exceeds 253 characters";
+    if (name.size() > max_domain_length) return std::string(domain_too_long);
 
     const std::size_t n = name.size();
     std::size_t start = 0;

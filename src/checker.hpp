@@ -7,6 +7,9 @@
 
 namespace korvel::checker {
 
+// Also the check's answer when the IDNA conversion meets a label too long to encode.
+inline constexpr std::string_view domain_too_long = "DNS syntax: domain exceeds 253 characters";
+
 // Nothing when `name` obeys the syntax; otherwise the message of the first rule
 // it breaks. One pass over the bytes; the message is the only allocation.
 std::optional<std::string> validate_ascii_domain(std::string_view name);

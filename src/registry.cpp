@@ -181,8 +181,9 @@ std::size_t white_space_at_end(const unsigned char* p, std::size_t n) noexcept {
 
 // --- IDNA -----------------------------------------------------------------------
 
-constexpr std::uint32_t idna_options =
-    UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ;
+// Nontransitional both ways: the ToUnicode pass below must find what ToASCII finds.
+constexpr std::uint32_t idna_options = UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_NONTRANSITIONAL_TO_UNICODE |
+                                       UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ;
 
 // Hyphen and length findings: the syntax stage judges those itself.
 constexpr std::uint32_t tolerated_idna_errors =
@@ -206,11 +207,17 @@ const UIDNA* converter() {
 
 using IcuConvert = int32_t (*)(const UIDNA*, const char*, int32_t, char*, int32_t, UIDNAInfo*, UErrorCode*);
 
+// What the conversion of one text found.
+struct Findings {
+    std::uint32_t errors = 0;  // UIDNA_ERROR_* bits
+    bool refused = false;      // ICU refused the call
+    bool too_long = false;     // a label too long for ICU's Punycode encoder
+};
+
 // Runs one ICU conversion of `input` into `out`, growing `out` by ICU's
-// overflow protocol. `out` is resized to the result. Returns the error bits,
-// or nothing when ICU itself refused the call.
-std::optional<std::uint32_t> run_icu(IcuConvert convert, std::string_view input, std::string& out) {
-    if (input.size() > icu_max_length) return std::nullopt;
+// overflow protocol; `out` is resized to the result.
+UErrorCode run_icu(IcuConvert convert, std::string_view input, std::string& out, std::uint32_t& errors) {
+    if (input.size() > icu_max_length) return U_INPUT_TOO_LONG_ERROR;
     const UIDNA* idna = converter();
     for (int attempt = 0; attempt < 2; ++attempt) {
         UIDNAInfo info = UIDNA_INFO_INITIALIZER;
@@ -220,71 +227,83 @@ std::optional<std::uint32_t> run_icu(IcuConvert convert, std::string_view input,
                                        static_cast<int32_t>(capacity), &info, &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             // A length ICU cannot represent either: treat as a failed conversion.
-            if (length <= 0 || static_cast<std::size_t>(length) >= icu_max_length) return std::nullopt;
+            if (length <= 0 || static_cast<std::size_t>(length) >= icu_max_length) return U_BUFFER_OVERFLOW_ERROR;
             out.resize(static_cast<std::size_t>(length));
             continue;
         }
-        if (U_FAILURE(status) || length < 0 || static_cast<std::size_t>(length) > capacity) return std::nullopt;
+        if (U_FAILURE(status)) return status;
+        if (length < 0 || static_cast<std::size_t>(length) > capacity) return U_INTERNAL_PROGRAM_ERROR;
         out.resize(static_cast<std::size_t>(length));
-        return info.errors;
+        errors = info.errors;
+        return status;
     }
-    return std::nullopt;
+    return U_BUFFER_OVERFLOW_ERROR;
 }
 
-// Whether a label of `ascii` is an A-label that decodes to a text beginning
-// with "xn--". UTS #46 refuses such a label; some ICU versions only flag it as
-// a hyphen finding, so it is looked for here.
-bool has_nested_ace_label(std::string_view ascii) {
-    std::string decoded;
-    for (std::size_t start = 0; start <= ascii.size();) {
-        std::size_t end = ascii.find('.', start);
-        if (end == std::string_view::npos) end = ascii.size();
-        const std::string_view label = ascii.substr(start, end - start);
-        if (label.starts_with("xn--")) {
-            decoded.resize(label.size() * 4 + 16);
-            if (!run_icu(uidna_labelToUnicodeUTF8, label, decoded)) return true;
-            if (decoded.starts_with("xn--")) return true;
-        }
-        start = end + 1;
+Findings convert_piece(std::string_view piece, std::string& out) {
+    out.resize(piece.size() * 2 + 16);
+    out.resize(out.capacity());  // the whole buffer is usable
+    Findings found;
+    UErrorCode status = run_icu(uidna_nameToASCII_UTF8, piece, out, found.errors);
+    if (status == U_INPUT_TOO_LONG_ERROR && piece.size() <= icu_max_length) {
+        // ICU's Punycode encodes at most 1000 UTF-16 units a label and then
+        // abandons the whole conversion. Such a label could only make the name
+        // longer than 253 bytes, which the conversion must not judge. ToUnicode
+        // makes every other finding of ToASCII and encodes nothing.
+        found.too_long = true;
+        status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
     }
-    return false;
+    found.refused = U_FAILURE(status);
+    return found;
 }
 
 // ICU's conversion time grows with the product of a text's length and its
-// number of labels, so a long text is converted in pieces split at full stops
-// (each of the four that the conversion maps to '.'). Every finding but one is
-// a label's own; the bidi rule spans the name: it fails when some label is
-// right-to-left and some label breaks the rule. Two more conversions of each
-// piece, each behind a label that settles one half of that, put it back
-// together: "1a" breaks the rule without being right-to-left, "\u05d0" is
-// right-to-left without breaking it.
+// number of rewritten labels, so a long text is converted in pieces of whole
+// labels, cut at full stops (each of the four that the conversion maps to
+// '.'). Every finding but one is a label's own; the bidi rule spans the name:
+// it fails when some label is right-to-left and some label breaks the rule.
+// Two more conversions of each piece, each behind a label that settles one
+// half of that, put it back together: "1a" breaks the rule without being
+// right-to-left, "\u05d0" is right-to-left without breaking it.
 constexpr std::size_t piece_bytes = 4096;
 
 std::size_t full_stop_at(std::string_view text, std::size_t i) noexcept {
-    if (text[i] == '.') return 1;
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead == '.') return 1;
+    if (lead != 0xE3 && lead != 0xEF) return 0;
     const std::string_view rest = text.substr(i);
     for (std::string_view stop : {"\u3002", "\uFF0E", "\uFF61"})
         if (rest.starts_with(stop)) return stop.size();
     return 0;
 }
 
+// Pieces of at most piece_bytes, or of one longer label.
 std::vector<std::string_view> split_into_pieces(std::string_view text) {
     std::vector<std::string_view> pieces;
-    std::size_t start = 0;
-    for (std::size_t i = piece_bytes; i < text.size(); ++i) {
-        if (const std::size_t stop = full_stop_at(text, i)) {
-            pieces.push_back(text.substr(start, i - start));
-            start = i + stop;
-            i = start + piece_bytes - 1;
+    std::size_t start = 0;                                     // of the current piece
+    std::size_t last_stop = std::string_view::npos, last_size = 0;  // in the current piece
+    const auto cut_at_last_stop = [&] {
+        pieces.push_back(text.substr(start, last_stop - start));
+        start = last_stop + last_size;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t stop = full_stop_at(text, i);
+        if (stop == 0) {
+            ++i;
+            continue;
         }
+        if (i - start > piece_bytes && last_stop != std::string_view::npos) cut_at_last_stop();
+        last_stop = i, last_size = stop;
+        i += stop;
     }
+    if (text.size() - start > piece_bytes && last_stop != std::string_view::npos && last_stop >= start)
+        cut_at_last_stop();
     pieces.push_back(text.substr(start));
     return pieces;
 }
 
-std::optional<std::uint32_t> convert_piece(std::string_view piece, std::string& out) {
-    out.resize(piece.size() * 2 + 16);
-    return run_icu(uidna_nameToASCII_UTF8, piece, out);
+bool settled_invalid(const Findings& found) noexcept {
+    return found.refused || (found.errors & ~tolerated_idna_errors) != 0;
 }
 
 // Whether the conversion of `prefix` + `piece` reports a broken bidi rule.
@@ -292,51 +311,65 @@ bool bidi_fails_behind(std::string_view prefix, std::string_view piece, std::str
     std::string text;
     text.reserve(prefix.size() + piece.size());
     text.append(prefix).append(piece);
-    const std::optional<std::uint32_t> errors = convert_piece(text, scratch);
-    return !errors || (*errors & UIDNA_ERROR_BIDI) != 0;
+    const Findings found = convert_piece(text, scratch);
+    return found.refused || (found.errors & UIDNA_ERROR_BIDI) != 0;
 }
 
-std::optional<std::uint32_t> convert_in_pieces(std::string_view text, std::string& ascii) {
+Findings convert_in_pieces(std::string_view text, std::string& ascii) {
     const std::vector<std::string_view> pieces = split_into_pieces(text);
-    std::uint32_t errors = 0;
+    Findings all;
     std::string converted;
     ascii.clear();
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const std::optional<std::uint32_t> piece_errors = convert_piece(pieces[i], converted);
-        if (!piece_errors) return std::nullopt;
-        errors |= *piece_errors;
+        const Findings found = convert_piece(pieces[i], converted);
+        all.errors |= found.errors;
+        all.refused |= found.refused;
+        all.too_long |= found.too_long;
+        if (settled_invalid(all)) return all;
         if (i != 0) ascii.push_back('.');
         ascii.append(converted);
     }
-    if ((errors & ~tolerated_idna_errors) != 0 || pieces.size() == 1) return errors;
+    if (pieces.size() == 1) return all;
     bool right_to_left = false;
     for (std::string_view piece : pieces)
         if ((right_to_left = bidi_fails_behind("1a.", piece, converted))) break;
     if (right_to_left)
         for (std::string_view piece : pieces)
-            if (bidi_fails_behind("\u05d0.", piece, converted)) return errors | UIDNA_ERROR_BIDI;
-    return errors;
+            if (bidi_fails_behind("\u05d0.", piece, converted)) {
+                all.errors |= UIDNA_ERROR_BIDI;
+                break;
+            }
+    return all;
 }
 
-std::optional<std::string> convert_to_ascii(std::string_view text, bool non_ascii) {
-    if (text.size() > icu_max_length) return std::nullopt;
-    std::string ascii;
-    std::optional<std::uint32_t> errors;
-    if (non_ascii && text.size() > piece_bytes) {
-        errors = convert_in_pieces(text, ascii);
-    } else {
-        // An ASCII text converts to itself; internationalised labels grow into
-        // "xn--" labels. Larger results take a second call.
-        std::size_t guess = text.size();
-        if (non_ascii) guess = std::min<std::size_t>(text.size() * 2 + 16, std::max<std::size_t>(text.size(), 4096));
-        ascii.resize(guess);
-        ascii.resize(ascii.capacity());  // the whole small-string buffer is usable
-        errors = run_icu(uidna_nameToASCII_UTF8, text, ascii);
+// Whether some label of a text begins with "xn--".
+bool has_ace_label(std::string_view text) noexcept {
+    for (std::size_t start = 0;;) {
+        if (text.substr(start).starts_with("xn--")) return true;
+        const std::size_t dot = text.find('.', start);
+        if (dot == std::string_view::npos) return false;
+        start = dot + 1;
     }
-    if (!errors || (*errors & ~tolerated_idna_errors) != 0) return std::nullopt;
+}
+
+enum class Idna { Converted, Invalid, TooLong };
+
+// The IDNA conversion of the lowered input into `ascii`.
+Idna convert_to_ascii(std::string_view lowered, bool non_ascii, std::string& ascii) {
+    if (lowered.size() > icu_max_length) return Idna::Invalid;
+    // ASCII converts to itself under these options (no STD3 rules; neither the
+    // bidi nor the joiner rule applies to ASCII), but for "xn--" labels, which
+    // are decoded and checked.
+    if (!non_ascii && !has_ace_label(lowered)) {
+        ascii.assign(lowered);
+        return Idna::Converted;
+    }
+    const Findings found =
+        lowered.size() > piece_bytes ? convert_in_pieces(lowered, ascii) : convert_piece(lowered, ascii);
+    if (settled_invalid(found)) return Idna::Invalid;
+    if (found.too_long) return Idna::TooLong;
     lower_ascii_in_place(ascii);
-    if ((*errors & UIDNA_ERROR_HYPHEN_3_4) != 0 && has_nested_ace_label(ascii)) return std::nullopt;
-    return ascii;
+    return Idna::Converted;
 }
 
 // --- messages -------------------------------------------------------------------
@@ -361,7 +394,11 @@ std::string_view trim_white_space(std::string_view text) noexcept {
 
 std::optional<std::string> to_ascii(std::string_view text) {
     if (text.size() > icu_max_length) return std::nullopt;
-    return convert_to_ascii(text, has_non_ascii(text));
+    std::string lowered(text);
+    const bool non_ascii = lower_ascii_in_place(lowered);
+    std::string ascii;
+    if (convert_to_ascii(lowered, non_ascii, ascii) != Idna::Converted) return std::nullopt;
+    return ascii;
 }
 
 CheckResult Registry::check(std::string_view domain) const {
@@ -375,9 +412,13 @@ CheckResult Registry::check(std::string_view domain) const {
     std::string lowered(text);
     const bool non_ascii = lower_ascii_in_place(lowered);
 
-    const std::optional<std::string> converted = convert_to_ascii(lowered, non_ascii);
-    if (!converted) return single(CheckStatus::No, "DNS syntax: invalid IDNA input");
-    const std::string_view name = *converted;
+    std::string ascii;
+    switch (convert_to_ascii(lowered, non_ascii, ascii)) {
+        case Idna::Invalid: return single(CheckStatus::No, "DNS syntax: invalid IDNA input");
+        case Idna::TooLong: return single(CheckStatus::No, std::string(checker::domain_too_long));
+        case Idna::Converted: break;
+    }
+    const std::string_view name = ascii;
 
     if (std::optional<std::string> message = checker::validate_ascii_domain(name))
         return single(CheckStatus::No, std::move(*message));

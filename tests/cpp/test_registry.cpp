@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <unicode/uidna.h>
 
 #include <algorithm>
 #include <climits>
@@ -199,6 +200,68 @@ TEST(Check, LongTextsConvertAsAWhole) {
         EXPECT_EQ(to_ascii(c.input).has_value(), c.converts);
     }
     EXPECT_EQ(to_ascii("\u05d0.1com"), std::nullopt);  // the same rule on a short name
+}
+
+// ASCII names without "xn--" labels skip the converter; it must give them back
+// unchanged but for case, whatever they hold.
+TEST(ToAscii, AsciiAnswersAsTheConverterDoes) {
+    UErrorCode status = U_ZERO_ERROR;
+    static UIDNA* const idna = uidna_openUTS46(
+        UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
+    ASSERT_TRUE(U_SUCCESS(status));
+    // Findings of hyphens and lengths, which the syntax stage judges instead.
+    constexpr uint32_t tolerated = UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG |
+                                   UIDNA_ERROR_DOMAIN_NAME_TOO_LONG | UIDNA_ERROR_LEADING_HYPHEN |
+                                   UIDNA_ERROR_TRAILING_HYPHEN | UIDNA_ERROR_HYPHEN_3_4;
+    const auto icu = [&](const std::string& text) -> std::optional<std::string> {
+        std::string out(text.size() + 64, '\0');
+        UIDNAInfo info = UIDNA_INFO_INITIALIZER;
+        UErrorCode error = U_ZERO_ERROR;
+        const int32_t n = uidna_nameToASCII_UTF8(idna, text.data(), static_cast<int32_t>(text.size()), out.data(),
+                                                 static_cast<int32_t>(out.size()), &info, &error);
+        if (U_FAILURE(error) || (info.errors & ~tolerated) != 0) return std::nullopt;
+        out.resize(static_cast<std::size_t>(n));
+        return out;
+    };
+    std::vector<std::string> inputs = {
+        "", ".", "..", "a..b", ".a", "a.", "-", "-a.b", "a-.b", "ab--c.d", "xn-a.b", "xnn--a.b", "a.xn-", "A.B",
+        "1.2.3", std::string(64, 'a') + ".com", std::string(300, 'a'), "xn--.com",
+        "XN--EXMPLE-CUA.COM", "a.Xn--exmple-cua", "xn--exmple-cub.com", "xn--xn---ooa.com", "xn--4db.1a",
+    };
+    for (int c = 0; c < 0x80; ++c) {
+        const std::string byte(1, static_cast<char>(c));
+        inputs.push_back("a" + byte + "b.com");
+        inputs.push_back(byte + ".com");
+        inputs.push_back("com." + byte);
+    }
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(testing::PrintToString(input));
+        EXPECT_EQ(to_ascii(input), icu(input));
+    }
+}
+
+// ICU's Punycode encoder takes at most 1000 UTF-16 units a label. A longer
+// label can only end in a name over 253 bytes: the conversion must not refuse
+// it for its length, but still for anything else.
+TEST(Check, LabelsTooLongToEncodeAnswerWithTheNameLength) {
+    const std::string a999(999, 'a'), a1000(1000, 'a');
+    std::string many_labels;  // long enough to be converted in pieces
+    for (int i = 0; i < 3000; ++i) many_labels += "b.";
+    std::string alefs;
+    for (int i = 0; i < 1001; ++i) alefs += "\u05d0";
+    expect_check({
+        {"999 units encode", a999 + "\u00e4.com", CheckStatus::No, {too_long}},
+        {"1000 units do not", a1000 + "\u00e4.com", CheckStatus::No, {too_long}},
+        {"capitals and white space", " " + a1000 + "\u00c4.COM. ", CheckStatus::No, {too_long}},
+        {"among many labels", many_labels + a1000 + "\u00e4." + many_labels + "com", CheckStatus::No, {too_long}},
+        {"two of them", a1000 + "\u00e4." + a1000 + "\u00f6.com", CheckStatus::No, {too_long}},
+        {"another label fails", a1000 + "\u00e4.\u0301x.com", CheckStatus::No, {invalid_idna}},
+        {"another label fails first", "\u0301x." + a1000 + "\u00e4.com", CheckStatus::No, {invalid_idna}},
+        {"the long label holds a disallowed character", a1000 + "\u00e4\ufffd.com", CheckStatus::No, {invalid_idna}},
+        {"the long label breaks the bidi rule", "\u05d0.1" + a1000 + "\u00e4", CheckStatus::No, {invalid_idna}},
+        {"the same in pieces", "\u05d0." + many_labels + "1" + a1000 + "\u00e4", CheckStatus::No, {invalid_idna}},
+        {"right-to-left and long, rule kept", alefs + ".com", CheckStatus::No, {too_long}},
+    });
 }
 
 // A text longer than the converter's 32-bit lengths is refused, not truncated.

@@ -31,12 +31,16 @@ def assert_verdict(result):
         ("ab." * (10 * MB // 3), "DNS syntax: domain exceeds 253 characters"),
         ("." * (10 * MB), "DNS syntax: empty domain"),
         (" \u3000" * (10 * MB // 4), "DNS syntax: empty domain"),
-        ("\u00e4" * (5 * MB), None),
-        ("\u00e4" * (5 * MB - 9) + ".example.com", None),
+        ("\u00e4" * (5 * MB), "DNS syntax: domain exceeds 253 characters"),
+        ("\u00e4" * (5 * MB - 9) + ".example.com", "DNS syntax: domain exceeds 253 characters"),
         ("\u00e4." * (10 * MB // 3), "DNS syntax: domain exceeds 253 characters"),
         ("\u05d0\u3002" * (10 * MB // 5), "DNS syntax: domain exceeds 253 characters"),
+        ("\u05d0.ab." * (10 * MB // 6) + "1a", "DNS syntax: invalid IDNA input"),
+        ("xn--a." * (10 * MB // 6), "DNS syntax: invalid IDNA input"),
+        ("xn--4ca." * (10 * MB // 8), "DNS syntax: domain exceeds 253 characters"),
     ],
-    ids=["ascii", "labels", "dots", "white_space", "idn_label", "idn_label_under_com", "idn_labels", "rtl_labels"],
+    ids=["ascii", "labels", "dots", "white_space", "idn_label", "idn_label_under_com", "idn_labels", "rtl_labels",
+         "rtl_rule_broken", "rejected_ace_labels", "valid_ace_labels"],
 )
 def test_ten_megabytes(registry, text, reason):
     result = registry.check(text)
