@@ -8,7 +8,7 @@ from korvel import Registry
 NAMES = ["example.com", "shop.example.com", "ab.co.uk", "example.de", "ZA.sk", "exämple.com", "example.test"]
 
 
-def main():
+def main() -> None:
     registry = Registry()
     for name in NAMES:
         print(f"{name}: {registry.check(name)}")

@@ -13,7 +13,8 @@
 //
 // written directly on the CPython C API for the free-threaded interpreter. The
 // module declares that it does not need the GIL: all shared data is immutable,
-// and each instance carries an atomic shared-borrow counter.
+// and each instance carries an atomic shared-borrow counter. It refuses to load
+// in a subinterpreter, as its type objects belong to the whole process.
 //
 // The first half of the file is the boundary that every method, attribute read
 // and text form goes through (argument matching, text arguments, the receiver
@@ -1078,6 +1079,8 @@ PyMethodDef probe_functions[] = {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    // The type objects are process-wide, so no subinterpreter may import the module.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };
 

@@ -59,6 +59,29 @@ def test_reimport_gives_new_module_with_the_same_types():
         korvel._native = old
 
 
+@pytest.mark.parametrize("kind", ["legacy", "isolated"])
+def test_subinterpreters_cannot_import_the_module(kind):
+    interpreters = pytest.importorskip("_interpreters")
+    types_before = [getattr(_native, name) for name in CLASSES]
+    interp = interpreters.create(kind)
+    try:
+        # The main interpreter's path, so that only the refusal can make the import fail.
+        interpreters.set___main___attrs(interp, {"path": tuple(sys.path)})
+        failure = interpreters.exec(interp, "import sys; sys.path[:] = path; import korvel._native")
+        assert failure is not None
+        assert failure.type.__name__ == "ImportError"
+        assert failure.msg == "module korvel._native does not support loading in subinterpreters"
+        # Nothing half-made is left behind, so a second attempt meets the same refusal.
+        assert interpreters.exec(interp, "assert 'korvel._native' not in sys.modules") is None
+        again = interpreters.exec(interp, "import korvel._native")
+        assert again is not None and again.msg == failure.msg
+    finally:
+        interpreters.destroy(interp)
+    assert sys.modules["korvel._native"] is _native
+    assert [getattr(_native, name) for name in CLASSES] == types_before
+    assert _native.Registry().check("example.com").status == "yes"
+
+
 @pytest.mark.parametrize("name", CLASSES)
 def test_class_names(name):
     cls = getattr(_native, name)
