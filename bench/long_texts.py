@@ -28,6 +28,8 @@ FAMILIES = [
     ("\u00e4. repeated", repeat("\u00e4."), TOO_LONG),
     ("one ASCII label", repeat("a"), TOO_LONG),
     ("one internationalised label", repeat("\u00e4"), TOO_LONG),
+    ("one xn-- label, well-formed", "xn--4ca" + repeat("a", 10 * MB - 7), TOO_LONG),  # "\u00e4" repeated
+    ("one xn-- label, malformed", "xn--" + repeat("9", 10 * MB - 4), INVALID),
     ("right-to-left among left-to-right", repeat("\u05d0.ab."), TOO_LONG),
     ("right-to-left, one label breaks the rule", repeat("\u05d0.ab.") + "1a", INVALID),
 ]

@@ -1,6 +1,8 @@
 #include "registry.hpp"
 
 #include <unicode/uidna.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -240,6 +242,83 @@ UErrorCode run_icu(IcuConvert convert, std::string_view input, std::string& out,
     return U_BUFFER_OVERFLOW_ERROR;
 }
 
+// ICU's Punycode decoder takes at most 2000 characters and reports a longer
+// "xn--" label as malformed.
+constexpr std::size_t icu_max_punycode = 2000;
+
+// The text as the conversion maps it before it splits labels: UTS #46 mapping
+// and NFC, ill-formed UTF-8 as U+FFFD.
+std::optional<std::string> uts46_mapped(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* mapping = unorm2_getInstance(nullptr, "uts46", UNORM2_COMPOSE, &status);
+    if (U_FAILURE(status) || text.size() > icu_max_length / 2) return std::nullopt;
+    std::u16string utf16(text.size(), u'\0');
+    int32_t length = 0;
+    u_strFromUTF8WithSub(utf16.data(), static_cast<int32_t>(utf16.size()), &length, text.data(),
+                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    utf16.resize(static_cast<std::size_t>(length));
+    std::u16string mapped(utf16.size() + 16, u'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        status = U_ZERO_ERROR;
+        length = unorm2_normalize(mapping, utf16.data(), static_cast<int32_t>(utf16.size()), mapped.data(),
+                                  static_cast<int32_t>(mapped.size()), &status);
+        if (status != U_BUFFER_OVERFLOW_ERROR) break;
+        mapped.resize(static_cast<std::size_t>(length));
+    }
+    if (U_FAILURE(status)) return std::nullopt;
+    std::string out(static_cast<std::size_t>(length) * 3, '\0');
+    u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &length, mapped.data(), length, &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    out.resize(static_cast<std::size_t>(length));
+    return out;
+}
+
+// A well-formed "xn--" label of more than icu_max_punycode characters stays
+// as it is in the ASCII name, and can only make that name too long. When
+// ICU has refused one, it is decoded here and put back in Unicode, and
+// ToUnicode judges the text again, this label included. Nothing when some
+// such label is invalid in itself, so the conversion's refusal stands.
+std::optional<Findings> judge_long_ace_labels(std::string_view piece, std::string& out) {
+    const std::optional<std::string> mapped = uts46_mapped(piece);
+    if (!mapped) return std::nullopt;
+    std::string text;
+    text.reserve(mapped->size());
+    bool replaced = false;
+    std::string scratch;
+    for (std::size_t start = 0; start <= mapped->size();) {
+        std::size_t end = mapped->find('.', start);
+        if (end == std::string::npos) end = mapped->size();
+        const std::string_view label = std::string_view(*mapped).substr(start, end - start);
+        if (start != 0) text.push_back('.');
+        if (label.starts_with("xn--") && label.size() - 4 > icu_max_punycode) {
+            const std::optional<std::u32string> decoded = punycode_decode(label.substr(4));
+            // All-ASCII results are alternative spellings of ASCII labels.
+            if (!decoded || std::all_of(decoded->begin(), decoded->end(), [](char32_t c) { return c < 0x80; }))
+                return std::nullopt;
+            std::string unicode;
+            for (char32_t c : *decoded) append_utf8(unicode, c);
+            // It must be valid as it stands: mapped to itself, in NFC, and not itself an "xn--" label.
+            std::uint32_t errors = 0;
+            scratch.resize(unicode.size() + 16);
+            if (unicode.starts_with("xn--") || U_FAILURE(run_icu(uidna_labelToUnicodeUTF8, unicode, scratch, errors)) ||
+                (errors & ~tolerated_idna_errors) != 0 || scratch != unicode)
+                return std::nullopt;
+            text.append(unicode);
+            replaced = true;
+        } else {
+            text.append(label);
+        }
+        start = end + 1;
+    }
+    if (!replaced) return std::nullopt;
+    Findings found;
+    found.too_long = true;
+    out.resize(text.size() + 16);
+    found.refused = U_FAILURE(run_icu(uidna_nameToUnicodeUTF8, text, out, found.errors));
+    return found;
+}
+
 Findings convert_piece(std::string_view piece, std::string& out) {
     out.resize(piece.size() * 2 + 16);
     out.resize(out.capacity());  // the whole buffer is usable
@@ -254,6 +333,8 @@ Findings convert_piece(std::string_view piece, std::string& out) {
         status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
     }
     found.refused = U_FAILURE(status);
+    if (!found.refused && (found.errors & UIDNA_ERROR_PUNYCODE) != 0 && piece.size() > icu_max_punycode)
+        if (const std::optional<Findings> judged = judge_long_ace_labels(piece, out)) return *judged;
     return found;
 }
 
@@ -382,6 +463,93 @@ std::string_view last_label(std::string_view name) noexcept {
 }
 
 }  // namespace
+
+// --- Punycode -------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t punycode_base = 36, t_min = 1, t_max = 26, skew = 38, damp = 700;
+
+std::uint32_t adapt(std::uint32_t delta, std::uint32_t points, bool first) noexcept {
+    delta /= first ? damp : 2;
+    delta += delta / points;
+    std::uint32_t k = 0;
+    for (; delta > ((punycode_base - t_min) * t_max) / 2; k += punycode_base) delta /= punycode_base - t_min;
+    return k + (punycode_base - t_min + 1) * delta / (delta + skew);
+}
+
+std::optional<std::uint32_t> digit_value(char c) noexcept {
+    if (c >= 'a' && c <= 'z') return c - 'a';
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= '0' && c <= '9') return c - '0' + 26;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::u32string> punycode_decode(std::string_view input) {
+    const std::size_t delimiter = input.rfind('-');
+    const std::size_t basic = delimiter == std::string_view::npos ? 0 : delimiter;
+    for (std::size_t k = 0; k < basic; ++k)
+        if (static_cast<unsigned char>(input[k]) >= 0x80) return std::nullopt;
+
+    // Each insertion's position at the time it is made; the final order is
+    // settled afterwards, so that no insertion moves the ones before it.
+    std::vector<std::pair<std::uint32_t, char32_t>> insertions;
+    constexpr std::uint32_t max = std::numeric_limits<std::uint32_t>::max();
+    std::uint32_t n = 0x80, i = 0, bias = 72;
+    if (basic > max / 2) return std::nullopt;
+    std::uint32_t length = static_cast<std::uint32_t>(basic);
+    for (std::size_t in = basic > 0 ? basic + 1 : 0; in < input.size();) {
+        const std::uint32_t old_i = i;
+        std::uint32_t w = 1;
+        for (std::uint32_t k = punycode_base;; k += punycode_base) {
+            if (in >= input.size()) return std::nullopt;
+            const std::optional<std::uint32_t> digit = digit_value(input[in++]);
+            if (!digit || *digit > (max - i) / w) return std::nullopt;
+            i += *digit * w;
+            const std::uint32_t t = k <= bias ? t_min : k >= bias + t_max ? t_max : k - bias;
+            if (*digit < t) break;
+            if (w > max / (punycode_base - t)) return std::nullopt;
+            w *= punycode_base - t;
+        }
+        bias = adapt(i - old_i, length + 1, old_i == 0);
+        if (i / (length + 1) > max - n) return std::nullopt;
+        n += i / (length + 1);
+        i %= length + 1;
+        if (n > 0x10FFFF || (n >= 0xD800 && n <= 0xDFFF)) return std::nullopt;
+        insertions.emplace_back(i, static_cast<char32_t>(n));
+        ++length, ++i;
+    }
+
+    // The last insertion takes the slot its position names among all; each
+    // earlier one the slot its position names among those still free. A
+    // Fenwick tree over the free slots finds it in logarithmic time.
+    const std::size_t size = length;
+    std::vector<std::uint32_t> tree(size + 1, 0);
+    for (std::size_t k = 1; k <= size; ++k) {
+        tree[k] += 1;
+        if (const std::size_t parent = k + (k & (~k + 1)); parent <= size) tree[parent] += tree[k];
+    }
+    std::size_t top = 1;
+    while (top * 2 <= size) top *= 2;
+    std::u32string out(size, U'\0');
+    std::vector<bool> taken(size, false);
+    for (auto it = insertions.rbegin(); it != insertions.rend(); ++it) {
+        std::size_t slot = 0;  // the (position + 1)-th free slot, 1-based
+        std::uint32_t rank = it->first + 1;
+        for (std::size_t step = top; step > 0; step /= 2)
+            if (slot + step <= size && tree[slot + step] < rank) slot += step, rank -= tree[slot];
+        ++slot;
+        out[slot - 1] = it->second;
+        taken[slot - 1] = true;
+        for (std::size_t k = slot; k <= size; k += k & (~k + 1)) --tree[k];
+    }
+    std::size_t next = 0;
+    for (std::size_t k = 0; k < size; ++k)
+        if (!taken[k]) out[k] = static_cast<unsigned char>(input[next++]);
+    return out;
+}
 
 // --- the check ------------------------------------------------------------------
 

@@ -28,6 +28,11 @@ std::string_view trim_white_space(std::string_view text) noexcept;
 // against the converter the check itself uses.
 std::optional<std::string> to_ascii(std::string_view text);
 
+// RFC 3492 decoding of the part of an "xn--" label after its prefix; nothing
+// when it is malformed or overflows 32 bits. For labels longer than ICU
+// decodes; exposed so that tests can hold it against ICU on shorter ones.
+std::optional<std::u32string> punycode_decode(std::string_view punycode);
+
 // The rule stage of a check, for the registrable domain `ascii_name` whose
 // public suffix is `suffix` and whose rule is `rule`. Exposed so that rules the
 // shipped table never holds can be tested.

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unicode/uidna.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ using korvel::generated::public_suffix;
 using korvel::generated::Section;
 using korvel::generated::TLD_RULES;
 using korvel::registry::apply_rule;
+using korvel::registry::punycode_decode;
 using korvel::registry::Registry;
 using korvel::registry::to_ascii;
 using korvel::registry::trim_white_space;
@@ -262,6 +265,54 @@ TEST(Check, LabelsTooLongToEncodeAnswerWithTheNameLength) {
         {"the same in pieces", "\u05d0." + many_labels + "1" + a1000 + "\u00e4", CheckStatus::No, {invalid_idna}},
         {"right-to-left and long, rule kept", alefs + ".com", CheckStatus::No, {too_long}},
     });
+}
+
+// The decoder for labels longer than ICU decodes, held against ICU's encoder on
+// labels that ICU still takes.
+TEST(PunycodeDecode, InvertsTheConverter) {
+    UErrorCode status = U_ZERO_ERROR;
+    static UIDNA* const idna = uidna_openUTS46(UIDNA_NONTRANSITIONAL_TO_ASCII, &status);
+    ASSERT_TRUE(U_SUCCESS(status));
+    const std::vector<std::pair<char32_t, char32_t>> ranges = {
+        {U'a', U'z'}, {U'0', U'9'}, {0xE0, 0xF6}, {0x3B1, 0x3C9}, {0x430, 0x44F}, {0x4E00, 0x4FFF}, {0x20000, 0x200FF}};
+    std::mt19937 random(46);
+    for (int round = 0; round < 300; ++round) {
+        std::u32string label;
+        std::string utf8;
+        const std::size_t size = 1 + random() % (round < 150 ? 20 : 480);
+        while (label.size() < size) {
+            const auto& [low, high] = ranges[random() % ranges.size()];
+            const char32_t c = low + static_cast<char32_t>(random() % (high - low + 1));
+            label.push_back(c);
+            if (c < 0x80) utf8.push_back(static_cast<char>(c));
+            else {
+                char buffer[4] = {};
+                int32_t n = 0;
+                U8_APPEND_UNSAFE(buffer, n, c);
+                utf8.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        std::string ascii(4096, '\0');
+        UIDNAInfo info = UIDNA_INFO_INITIALIZER;
+        status = U_ZERO_ERROR;
+        const int32_t n = uidna_labelToASCII_UTF8(idna, utf8.data(), static_cast<int32_t>(utf8.size()), ascii.data(),
+                                                  static_cast<int32_t>(ascii.size()), &info, &status);
+        ASSERT_TRUE(U_SUCCESS(status));
+        ascii.resize(static_cast<std::size_t>(n));
+        if (!ascii.starts_with("xn--")) continue;  // all ASCII
+        SCOPED_TRACE(ascii);
+        EXPECT_EQ(punycode_decode(std::string_view(ascii).substr(4)), label);
+    }
+}
+
+TEST(PunycodeDecode, RefusesMalformedInput) {
+    EXPECT_EQ(punycode_decode("mnchen-3ya"), U"m\u00fcnchen");
+    EXPECT_EQ(punycode_decode("4ca"), U"\u00e4");
+    EXPECT_EQ(punycode_decode("abc-"), U"abc");  // well-formed; the caller refuses all-ASCII results
+    for (const std::string bad : {"-", "-4ca", "4c", "a-!", "mnch\u00e9n-3ya", "zzzzzzzzzzzz", "99999999999a"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(punycode_decode(bad), std::nullopt);
+    }
 }
 
 // A text longer than the converter's 32-bit lengths is refused, not truncated.

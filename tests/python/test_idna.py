@@ -72,6 +72,42 @@ def test_label_length_is_not_judged_by_the_conversion(registry, text, reason):
     assert result.reasons == [reason]
 
 
+# ICU decodes at most 2000 Punycode characters; a longer well-formed "xn--"
+# label stays as it is and makes the name too long, while an invalid one is refused.
+@pytest.mark.parametrize(
+    "u_label, reason",
+    [
+        ("\u00e4" * 3000, TOO_LONG),
+        ("a" * 500 + "\u00e4\u00f6\u00fc" * 700, TOO_LONG),
+        ("\u4e00\u0434\u03b1" * 800, TOO_LONG),
+        ("\u00c4" * 3000, INVALID),  # a capital: not as the mapping leaves it
+        ("\u0301" + "\u00e4" * 3000, INVALID),  # begins with a combining mark
+        ("\u00e4" * 1500 + "\u3002" + "\u00e4" * 1500, INVALID),  # a full stop inside
+        ("a\u200db" + "\u00e4" * 3000, INVALID),  # a joiner out of context
+    ],
+    ids=["umlauts", "mixed", "three_scripts", "capital", "combining_mark", "full_stop", "joiner"],
+)
+def test_long_ace_labels(registry, u_label, reason):
+    label = a_label(u_label)
+    assert len(label) > 2004
+    for text in (f"{label}.com", f"{label.upper()}.com", f"www.{label}.com", f"{'b.' * 3000}{label}.com"):
+        assert registry.check(text).reasons == [reason]
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "xn--" + "a" * 3000 + "-",  # decodes to ASCII only
+        "xn--" + "9" * 3000,  # overflows
+        "xn--" + "\u00e4" * 3000,  # not ASCII after the prefix
+        "\u05d0.xn--" + a_label("1" + "\u00e4" * 3000)[4:],  # breaks the bidi rule in a right-to-left name
+    ],
+    ids=["ascii_only", "overflow", "non_ascii", "bidi"],
+)
+def test_long_ace_labels_refused(registry, text):
+    assert registry.check(text).reasons == [INVALID]
+
+
 @pytest.mark.skipif(shutil.which("readelf") is None, reason="needs readelf (binutils)")
 def test_module_needs_no_icu_library():
     dynamic = subprocess.run(
