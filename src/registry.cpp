@@ -333,7 +333,7 @@ Findings convert_piece(std::string_view piece, std::string& out) {
         status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
     }
     found.refused = U_FAILURE(status);
-    if (!found.refused && (found.errors & UIDNA_ERROR_PUNYCODE) != 0 && piece.size() > icu_max_punycode)
+    if (!found.refused && (found.errors & UIDNA_ERROR_PUNYCODE) != 0)
         if (const std::optional<Findings> judged = judge_long_ace_labels(piece, out)) return *judged;
     return found;
 }
