@@ -333,7 +333,9 @@ Findings convert_piece(std::string_view piece, std::string& out) {
         status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
     }
     found.refused = U_FAILURE(status);
-    if (!found.refused && (found.errors & UIDNA_ERROR_PUNYCODE) != 0)
+    // No character maps to more than twice its UTF-8 length in ASCII, so only a
+    // piece of more than half the decoder's limit can hold such a label.
+    if (!found.refused && (found.errors & UIDNA_ERROR_PUNYCODE) != 0 && piece.size() * 2 > icu_max_punycode + 4)
         if (const std::optional<Findings> judged = judge_long_ace_labels(piece, out)) return *judged;
     return found;
 }
