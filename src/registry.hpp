@@ -22,17 +22,6 @@ public:
 // Removes the 25 White_Space code points from both ends of a UTF-8 text.
 std::string_view trim_white_space(std::string_view text) noexcept;
 
-// The IDNA conversion of a check: UTS #46 ToASCII (nontransitional, joiner and
-// bidi rules on, no STD3, hyphen or DNS length rules), ASCII-lowercased; nothing
-// when the conversion fails. Exposed so that tests can hold the table's A-labels
-// against the converter the check itself uses.
-std::optional<std::string> to_ascii(std::string_view text);
-
-// RFC 3492 decoding of the part of an "xn--" label after its prefix; nothing
-// when it is malformed or overflows 32 bits. For labels longer than ICU
-// decodes; exposed so that tests can hold it against ICU on shorter ones.
-std::optional<std::u32string> punycode_decode(std::string_view punycode);
-
 // The rule stage of a check, for the registrable domain `ascii_name` whose
 // public suffix is `suffix` and whose rule is `rule`. Exposed so that rules the
 // shipped table never holds can be tested.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "idna.hpp"
 #include "registry.hpp"
 #include "default_rule.hpp"
 
@@ -18,7 +19,6 @@ using korvel::registry::idn_characters_allowed;
 using korvel::registry::label_is_banned;
 using korvel::registry::registrable_label;
 using korvel::registry::restricted_reason;
-using korvel::registry::to_ascii;
 using korvel::types::Charset;
 using korvel::types::CheckResult;
 using korvel::types::CheckStatus;
@@ -66,12 +66,12 @@ struct StageCase {
 
 // Runs the stage the way the check does, on the converted form of `input`.
 CheckResult run_stage(const StageCase& c) {
-    const std::optional<std::string> ascii = to_ascii(c.input);
-    if (!ascii) {
+    std::string ascii;
+    if (korvel::idna::to_ascii(c.input, ascii) != korvel::idna::Outcome::Converted) {
         ADD_FAILURE() << "cannot convert " << c.input;
         return {};
     }
-    return apply_rule(*ascii, c.rule.tld, c.input, c.rule);
+    return apply_rule(ascii, c.rule.tld, c.input, c.rule);
 }
 
 TEST(RuleStage, Table) {
