@@ -6,7 +6,6 @@ namespace korvel::checker {
 
 namespace {
 
-constexpr std::size_t max_domain_length = 253;
 constexpr std::size_t max_label_length = 63;
 
 constexpr bool is_label_byte(char c) noexcept {

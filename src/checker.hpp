@@ -1,13 +1,17 @@
 // DNS syntax of a domain name in its ASCII form.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace korvel::checker {
 
-// Also the check's answer when the IDNA conversion meets a label too long to encode.
+// The longest name, in bytes of its ASCII form.
+inline constexpr std::size_t max_domain_length = 253;
+
+// Also the check's answer when the IDNA conversion finds a name too long to encode.
 inline constexpr std::string_view domain_too_long = "DNS syntax: domain exceeds 253 characters";
 
 // Nothing when `name` obeys the syntax; otherwise the message of the first rule

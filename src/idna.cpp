@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "checker.hpp"
+
 namespace korvel::idna {
 
 // --- UTF-8 ------------------------------------------------------------------------
@@ -229,11 +231,14 @@ std::size_t composed_length(const std::vector<char32_t>& decomposed) {
 }
 
 // Follows the mapped text one code point at a time and judges each label as it ends.
-class LabelLimits {
+class LabelScanner {
 public:
     // False once the text breaks a limit.
     bool add(char32_t c) {
-        if (c == U'.') return end_label();
+        if (c == U'.') {
+            ++min_ascii_bytes_;
+            return end_label();
+        }
         ++length_;
         if (c >= 0x80) {
             non_ascii_ = true;
@@ -258,13 +263,26 @@ public:
     // Whether some label so far holds a right-to-left character.
     bool right_to_left() const noexcept { return right_to_left_; }
 
+    // A lower bound of the ASCII form's length so far: every code point of the
+    // normalised text takes at least one byte of it, ASCII or Punycode.
+    std::size_t min_ascii_bytes() const noexcept { return min_ascii_bytes_; }
+
 private:
     static constexpr std::size_t buffer_cap = max_label_code_points * max_canonical_decomposition;
 
     bool label_within() {
         right_to_left_ = right_to_left_ || label_rtl_;
-        if (non_ascii_) return length_ <= max_label_code_points || composed_length(label_) <= max_label_code_points;
+        if (non_ascii_) {
+            if (length_ <= max_label_code_points) {
+                min_ascii_bytes_ += (length_ + max_canonical_decomposition - 1) / max_canonical_decomposition;
+                return true;
+            }
+            const std::size_t composed = composed_length(label_);
+            min_ascii_bytes_ += composed;
+            return composed <= max_label_code_points;
+        }
         // ASCII is its own mapping and normal form.
+        min_ascii_bytes_ += length_;
         const std::u32string_view label(label_.data(), label_.size());
         if (!label.starts_with(U"xn--")) return true;
         if (length_ - 4 > max_punycode) return false;
@@ -279,6 +297,7 @@ private:
     bool non_ascii_ = false;
     bool label_rtl_ = false;
     bool right_to_left_ = false;
+    std::size_t min_ascii_bytes_ = 0;
 };
 
 // --- conversion by ICU ------------------------------------------------------------------
@@ -318,17 +337,23 @@ UErrorCode run_icu(IcuConvert convert, std::string_view input, std::string& out,
     return U_BUFFER_OVERFLOW_ERROR;
 }
 
-Findings convert_piece(std::string_view piece, std::string& out) {
+// ToUnicode makes every finding of ToASCII but encodes nothing: enough where
+// the ASCII form is not wanted.
+Findings convert_piece(std::string_view piece, std::string& out, bool encode) {
     out.resize(piece.size() * 2 + 16);
     out.resize(out.capacity());  // the whole buffer is usable
     Findings found;
+    if (!encode) {
+        found.too_long = true;
+        found.refused = U_FAILURE(run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors));
+        return found;
+    }
     UErrorCode status = run_icu(uidna_nameToASCII_UTF8, piece, out, found.errors);
     if (status == U_INPUT_TOO_LONG_ERROR) {
         // ICU's Punycode encoder takes at most 1000 UTF-16 units and then
         // abandons the whole conversion; the reference conversion counts code
         // points, so a label of 501 to 1000 characters beyond the BMP is valid
-        // there and only makes the name too long. ToUnicode makes every other
-        // finding of ToASCII and encodes nothing.
+        // there and only makes the name too long.
         found.too_long = true;
         status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
     }
@@ -390,17 +415,17 @@ bool bidi_fails_behind(std::string_view prefix, std::string_view piece, std::str
     std::string text;
     text.reserve(prefix.size() + piece.size());
     text.append(prefix).append(piece);
-    const Findings found = convert_piece(text, scratch);
+    const Findings found = convert_piece(text, scratch, false);
     return found.refused || (found.errors & UIDNA_ERROR_BIDI) != 0;
 }
 
-Findings convert_in_pieces(std::string_view text, bool right_to_left, std::string& ascii) {
+Findings convert_in_pieces(std::string_view text, bool right_to_left, bool encode, std::string& ascii) {
     const std::vector<std::string_view> pieces = split_into_pieces(text);
     Findings all;
     std::string converted;
     ascii.clear();
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const Findings found = convert_piece(pieces[i], converted);
+        const Findings found = convert_piece(pieces[i], converted, encode);
         all.errors |= found.errors;
         all.refused |= found.refused;
         all.too_long |= found.too_long;
@@ -435,29 +460,29 @@ bool converts_to_itself(std::string_view text) noexcept {
 
 LabelScan scan_labels(std::string_view lowered) {
     const UNormalizer2* data = uts46_data();
-    LabelLimits limits;
+    LabelScanner limits;
     UChar mapping[max_mapping_units];
     for (std::size_t i = 0; i < lowered.size();) {
         const char32_t c = next_code_point(lowered, i);
         if (c < 0x80) {  // lowered already: its own mapping
-            if (!limits.add(c)) return {false, limits.right_to_left()};
+            if (!limits.add(c)) return {false, limits.right_to_left(), limits.min_ascii_bytes()};
             continue;
         }
         UErrorCode status = U_ZERO_ERROR;
         const int32_t units = unorm2_getDecomposition(data, static_cast<UChar32>(c), mapping, max_mapping_units, &status);
         if (U_FAILURE(status)) throw std::runtime_error(std::string("UTS #46 mapping: ") + u_errorName(status));
         if (units < 0) {  // no mapping: the code point stands for itself
-            if (!limits.add(c)) return {false, limits.right_to_left()};
+            if (!limits.add(c)) return {false, limits.right_to_left(), limits.min_ascii_bytes()};
             continue;
         }
         for (int32_t k = 0; k < units;) {
             UChar32 m = 0;
             U16_NEXT(mapping, k, units, m);
-            if (!limits.add(static_cast<char32_t>(m))) return {false, limits.right_to_left()};
+            if (!limits.add(static_cast<char32_t>(m))) return {false, limits.right_to_left(), limits.min_ascii_bytes()};
         }
     }
     const bool within = limits.end_label();
-    return {within, limits.right_to_left()};
+    return {within, limits.right_to_left(), limits.min_ascii_bytes()};
 }
 
 Outcome to_ascii(std::string_view lowered, std::string& ascii) {
@@ -471,12 +496,15 @@ Outcome to_ascii(std::string_view lowered, std::string& ascii) {
     // short to hold such a label is converted whole.
     Findings found;
     if (lowered.size() * max_mapped_per_byte <= max_label_code_points) {
-        found = convert_piece(lowered, ascii);
+        found = convert_piece(lowered, ascii, true);
     } else {
         const LabelScan scan = scan_labels(lowered);
         if (!scan.within_limits) return Outcome::Invalid;
-        found = lowered.size() > piece_bytes ? convert_in_pieces(lowered, scan.right_to_left, ascii)
-                                             : convert_piece(lowered, ascii);
+        // A name that cannot fit is not encoded: Punycode is where ICU spends
+        // its time on long labels, and the syntax stage refuses the length first.
+        const bool encode = scan.min_ascii_bytes <= checker::max_domain_length;
+        found = lowered.size() > piece_bytes ? convert_in_pieces(lowered, scan.right_to_left, encode, ascii)
+                                             : convert_piece(lowered, ascii, encode);
     }
     if (settled_invalid(found)) return Outcome::Invalid;
     if (found.too_long) return Outcome::TooLong;

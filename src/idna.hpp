@@ -14,8 +14,8 @@ namespace korvel::idna {
 enum class Outcome {
     Converted,  // the ASCII name is written
     Invalid,    // the conversion refuses the text
-    TooLong,    // valid, but a label is beyond ICU's Punycode encoder: its
-                // ASCII form, and so the name, is longer than 253 bytes
+    TooLong,    // valid, but its ASCII form is longer than a name may be
+                // (253 bytes), so that form is not made
 };
 
 // The longest text the conversion takes (ICU's lengths are 32-bit); a longer
@@ -36,6 +36,7 @@ struct LabelScan {
     bool within_limits;  // no label breaks the limits above
     bool right_to_left;  // some label (as far as the scan went) holds a character
                          // of bidi class R, AL or AN: the name is a bidi domain name
+    std::size_t min_ascii_bytes;  // the ASCII form of the text, if any, is no shorter
 };
 // Exposed so that tests can hold it against ICU's own conversion.
 LabelScan scan_labels(std::string_view lowered);
