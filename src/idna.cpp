@@ -446,14 +446,15 @@ Findings convert_in_pieces(std::string_view text, bool right_to_left, bool encod
 // bidi nor the joiner rule applies to ASCII), but for "xn--" labels, which are
 // decoded and checked.
 bool converts_to_itself(std::string_view text) noexcept {
-    bool label_start = true;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-        if (label_start && c == 'x' && text.substr(i).starts_with("xn--")) return false;
-        label_start = c == '.';
+    unsigned char seen = 0;
+    for (char c : text) seen |= static_cast<unsigned char>(c);
+    if ((seen & 0x80) != 0) return false;
+    for (std::size_t start = 0;;) {
+        if (text.substr(start).starts_with("xn--")) return false;
+        const std::size_t dot = text.find('.', start);
+        if (dot == std::string_view::npos) return true;
+        start = dot + 1;
     }
-    return true;
 }
 
 }  // namespace
