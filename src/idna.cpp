@@ -186,48 +186,49 @@ std::optional<Decoded> decode_punycode_length(std::u32string_view input) noexcep
     return Decoded{length, rtl};
 }
 
-struct Mark {
-    char32_t c;
+struct ClassedCodePoint {
+    char32_t value;
     std::uint8_t combining_class;
 };
 
 // The length of a mapped, fully decomposed label once in NFC: canonical order
 // (a stable sort of each run of non-starters by class), then canonical
-// composition into a new sequence, so nothing is shifted twice.
+// composition in place, each code point moved at most once.
 std::size_t composed_length(const std::vector<char32_t>& decomposed) {
     const UNormalizer2* data = uts46_data();
-    std::vector<Mark> text;
+    std::vector<ClassedCodePoint> text;
     text.reserve(decomposed.size());
-    for (char32_t c : decomposed)
-        text.push_back({c, unorm2_getCombiningClass(data, static_cast<UChar32>(c))});
-    const auto by_class = [](const Mark& a, const Mark& b) { return a.combining_class < b.combining_class; };
+    for (char32_t c : decomposed) text.push_back({c, unorm2_getCombiningClass(data, static_cast<UChar32>(c))});
+    const auto starter = [](const ClassedCodePoint& c) { return c.combining_class == 0; };
     for (auto run = text.begin(); run != text.end();) {
-        run = std::find_if(run, text.end(), [](const Mark& m) { return m.combining_class != 0; });
-        const auto end = std::find_if(run, text.end(), [](const Mark& m) { return m.combining_class == 0; });
-        std::stable_sort(run, end, by_class);
+        run = std::find_if_not(run, text.end(), starter);
+        const auto end = std::find_if(run, text.end(), starter);
+        std::stable_sort(run, end, [](const ClassedCodePoint& a, const ClassedCodePoint& b) {
+            return a.combining_class < b.combining_class;
+        });
         run = end;
     }
-    std::size_t out = 0;                                  // composed so far, in place
-    std::size_t starter = std::numeric_limits<std::size_t>::max();  // of the composed text
-    std::uint8_t last_class = 0;                          // of the last code point kept
-    for (const Mark& m : text) {
-        if (starter != std::numeric_limits<std::size_t>::max()) {
-            // Blocked by a code point between them of class 0 or of no lower class.
-            const bool adjacent = out == starter + 1;
-            if (adjacent || (m.combining_class != 0 && last_class < m.combining_class)) {
-                const UChar32 composite = unorm2_composePair(data, static_cast<UChar32>(text[starter].c),
-                                                             static_cast<UChar32>(m.c));
-                if (composite >= 0) {
-                    text[starter].c = static_cast<char32_t>(composite);
-                    continue;
-                }
+    constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+    std::size_t kept = 0;           // the composed text is text[0, kept)
+    std::size_t last_starter = none;  // in the composed text
+    std::uint8_t last_class = 0;      // of the last code point kept
+    for (const ClassedCodePoint& c : text) {
+        // Blocked from the last starter by a code point between them of class 0
+        // or of no lower class; the kept ones after it are in ascending order.
+        if (last_starter != none &&
+            (kept == last_starter + 1 || (c.combining_class != 0 && last_class < c.combining_class))) {
+            const UChar32 composite = unorm2_composePair(data, static_cast<UChar32>(text[last_starter].value),
+                                                         static_cast<UChar32>(c.value));
+            if (composite >= 0) {
+                text[last_starter].value = static_cast<char32_t>(composite);
+                continue;
             }
         }
-        if (m.combining_class == 0) starter = out;
-        last_class = m.combining_class;
-        text[out++] = m;
+        if (starter(c)) last_starter = kept;
+        last_class = c.combining_class;
+        text[kept++] = c;
     }
-    return out;
+    return kept;
 }
 
 // Follows the mapped text one code point at a time and judges each label as it ends.
@@ -308,7 +309,7 @@ using IcuConvert = int32_t (*)(const UIDNA*, const char*, int32_t, char*, int32_
 struct Findings {
     std::uint32_t errors = 0;  // UIDNA_ERROR_* bits
     bool refused = false;      // ICU refused the call
-    bool too_long = false;     // a label too long for ICU's Punycode encoder
+    bool unencoded = false;    // no ASCII form made: the name is too long for one
 };
 
 // Runs one ICU conversion of `input` into `out`, growing `out` by ICU's
@@ -344,7 +345,7 @@ Findings convert_piece(std::string_view piece, std::string& out, bool encode) {
     out.resize(out.capacity());  // the whole buffer is usable
     Findings found;
     if (!encode) {
-        found.too_long = true;
+        found.unencoded = true;
         found.refused = U_FAILURE(run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors));
         return found;
     }
@@ -354,7 +355,7 @@ Findings convert_piece(std::string_view piece, std::string& out, bool encode) {
         // abandons the whole conversion; the reference conversion counts code
         // points, so a label of 501 to 1000 characters beyond the BMP is valid
         // there and only makes the name too long.
-        found.too_long = true;
+        found.unencoded = true;
         status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
     }
     found.refused = U_FAILURE(status);
@@ -428,7 +429,7 @@ Findings convert_in_pieces(std::string_view text, bool right_to_left, bool encod
         const Findings found = convert_piece(pieces[i], converted, encode);
         all.errors |= found.errors;
         all.refused |= found.refused;
-        all.too_long |= found.too_long;
+        all.unencoded |= found.unencoded;
         if (settled_invalid(all)) return all;
         if (i != 0) ascii.push_back('.');
         ascii.append(converted);
@@ -460,30 +461,31 @@ bool converts_to_itself(std::string_view text) noexcept {
 }  // namespace
 
 LabelScan scan_labels(std::string_view lowered) {
+    constexpr LabelScan refused{false, false, 0};
     const UNormalizer2* data = uts46_data();
-    LabelScanner limits;
+    LabelScanner scanner;
     UChar mapping[max_mapping_units];
     for (std::size_t i = 0; i < lowered.size();) {
         const char32_t c = next_code_point(lowered, i);
         if (c < 0x80) {  // lowered already: its own mapping
-            if (!limits.add(c)) return {false, limits.right_to_left(), limits.min_ascii_bytes()};
+            if (!scanner.add(c)) return refused;
             continue;
         }
         UErrorCode status = U_ZERO_ERROR;
         const int32_t units = unorm2_getDecomposition(data, static_cast<UChar32>(c), mapping, max_mapping_units, &status);
         if (U_FAILURE(status)) throw std::runtime_error(std::string("UTS #46 mapping: ") + u_errorName(status));
         if (units < 0) {  // no mapping: the code point stands for itself
-            if (!limits.add(c)) return {false, limits.right_to_left(), limits.min_ascii_bytes()};
+            if (!scanner.add(c)) return refused;
             continue;
         }
         for (int32_t k = 0; k < units;) {
             UChar32 m = 0;
             U16_NEXT(mapping, k, units, m);
-            if (!limits.add(static_cast<char32_t>(m))) return {false, limits.right_to_left(), limits.min_ascii_bytes()};
+            if (!scanner.add(static_cast<char32_t>(m))) return refused;
         }
     }
-    const bool within = limits.end_label();
-    return {within, limits.right_to_left(), limits.min_ascii_bytes()};
+    if (!scanner.end_label()) return refused;
+    return {true, scanner.right_to_left(), scanner.min_ascii_bytes()};
 }
 
 Outcome to_ascii(std::string_view lowered, std::string& ascii) {
@@ -508,7 +510,7 @@ Outcome to_ascii(std::string_view lowered, std::string& ascii) {
                                              : convert_piece(lowered, ascii, encode);
     }
     if (settled_invalid(found)) return Outcome::Invalid;
-    if (found.too_long) return Outcome::TooLong;
+    if (found.unencoded) return Outcome::TooLong;
     for (char& c : ascii)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return Outcome::Converted;

@@ -33,9 +33,9 @@ Outcome to_ascii(std::string_view lowered, std::string& ascii);
 // What one linear pass over the mapped text tells before ICU converts it,
 // from ICU's data for each code point, without ICU's normaliser.
 struct LabelScan {
-    bool within_limits;  // no label breaks the limits above
-    bool right_to_left;  // some label (as far as the scan went) holds a character
-                         // of bidi class R, AL or AN: the name is a bidi domain name
+    bool within_limits;  // no label breaks the limits above; if one does, the rest means nothing
+    bool right_to_left;  // some label holds a character of bidi class R, AL or AN:
+                         // the name is a bidi domain name
     std::size_t min_ascii_bytes;  // the ASCII form of the text, if any, is no shorter
 };
 // Exposed so that tests can hold it against ICU's own conversion.
