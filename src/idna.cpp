@@ -274,7 +274,8 @@ private:
     bool label_within() {
         right_to_left_ = right_to_left_ || label_rtl_;
         if (non_ascii_) {
-            if (length_ <= max_label_code_points) {
+            // A label that cannot make the name too long by itself needs no exact length.
+            if (length_ <= checker::max_domain_length) {
                 min_ascii_bytes_ += (length_ + max_canonical_decomposition - 1) / max_canonical_decomposition;
                 return true;
             }
@@ -349,16 +350,7 @@ Findings convert_piece(std::string_view piece, std::string& out, bool encode) {
         found.refused = U_FAILURE(run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors));
         return found;
     }
-    UErrorCode status = run_icu(uidna_nameToASCII_UTF8, piece, out, found.errors);
-    if (status == U_INPUT_TOO_LONG_ERROR) {
-        // ICU's Punycode encoder takes at most 1000 UTF-16 units and then
-        // abandons the whole conversion; the reference conversion counts code
-        // points, so a label of 501 to 1000 characters beyond the BMP is valid
-        // there and only makes the name too long.
-        found.unencoded = true;
-        status = run_icu(uidna_nameToUnicodeUTF8, piece, out, found.errors);
-    }
-    found.refused = U_FAILURE(status);
+    found.refused = U_FAILURE(run_icu(uidna_nameToASCII_UTF8, piece, out, found.errors));
     return found;
 }
 
@@ -504,7 +496,10 @@ Outcome to_ascii(std::string_view lowered, std::string& ascii) {
         const LabelScan scan = scan_labels(lowered);
         if (!scan.within_limits) return Outcome::Invalid;
         // A name that cannot fit is not encoded: Punycode is where ICU spends
-        // its time on long labels, and the syntax stage refuses the length first.
+        // its time on long labels, and the syntax stage refuses the length
+        // first. Nor could ICU encode every valid label: its encoder stops at
+        // 1000 UTF-16 units, while a label of up to 1000 code points is valid;
+        // such a label (over 253 code points) always makes the name too long.
         const bool encode = scan.min_ascii_bytes <= checker::max_domain_length;
         found = lowered.size() > piece_bytes ? convert_in_pieces(lowered, scan.right_to_left, encode, ascii)
                                              : convert_piece(lowered, ascii, encode);
